@@ -1,0 +1,3 @@
+#include "splash/splash_window.h"
+
+int RunSplashWindow(SplashWindowParams&) { return 0; }
