@@ -178,7 +178,6 @@ void PaintSplash(HWND window) {
   HDC windowDc = BeginPaint(window, &paint);
   RECT rect = {};
   GetWindowRect(window, &rect);
-  POINT destination = {rect.left, rect.top};
   SIZE size = {rect.right - rect.left, rect.bottom - rect.top};
 
   HDC memoryDc = CreateCompatibleDC(windowDc);
@@ -199,10 +198,12 @@ void PaintSplash(HWND window) {
                       g_debugLabel);
   }
 
+  // No destination point: the frame lands wherever the window is when it is
+  // pushed. A point read at the start of the render would move the window
+  // back if the user dragged it meanwhile (renders run on two threads).
   POINT source = {0, 0};
   BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-  UpdateLayeredWindow(window, windowDc, &destination, &size, memoryDc, &source, 0, &blend,
-                      ULW_ALPHA);
+  UpdateLayeredWindow(window, windowDc, nullptr, &size, memoryDc, &source, 0, &blend, ULW_ALPHA);
 
   SelectObject(memoryDc, kept);
   DeleteObject(surface);
