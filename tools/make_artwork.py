@@ -6,9 +6,12 @@ and the program icon (resources/pimbrel.ico). Pure Python, so it runs anywhere.
 
 Geometry of the splash, in pixels, angles in degrees clockwise from +x with y
 pointing down: a green dial of radius 74 at (100, 100) with a soft shadow that
-is fully transparent 5 px inside the edge, and a near-white track of width 12
-on radius 50 from 130 deg over the top to 50 deg, leaving an 80 deg gap at the
-bottom, where a small wordmark sits. The launcher draws its ring over the track.
+is fully transparent 5 px inside the edge, and a near-white track about 12 px
+wide on radius 50.5 from 130 deg over the top to 50 deg, leaving an 80 deg gap
+at the bottom, where a small wordmark sits. The launcher draws its ring over
+the track: a 13 px pen on radius 50.5 around GDI+'s (99.5, 99.5), which is
+(100, 100) here since GDI+ puts pixel centres on whole numbers. The track is a
+little narrower than the pen, so no light edge shows beside the ring.
 """
 import math
 import os
@@ -19,8 +22,8 @@ import zlib
 CX = CY = 100.0
 DIAL_R = 74.0
 SHADOW_END = 95.0  # alpha reaches 0 here, 5 px inside the 100 px half-size
-TRACK_R = 50.0
-TRACK_W = 12.0
+TRACK_R = 50.5
+TRACK_W = 11.5
 TRACK_FROM, TRACK_TO = 130.0, 50.0  # clockwise, through 270 (the top)
 
 DIAL_RIM = (22, 122, 52)
