@@ -364,7 +364,6 @@ TEST_F(SplashWindowTest, DraggedWindowKeepsGettingItsFramesAtTheNewPlace) {
       SetCursorPos(400 + 15 * step, 240 + 10 * step);
       INPUT motion = {};
       motion.type = INPUT_MOUSE;
-      motion.mi.dx = 0;
       motion.mi.dwFlags = MOUSEEVENTF_MOVE;
       SendInput(1, &motion, sizeof(INPUT));
       Sleep(20);
