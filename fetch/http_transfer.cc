@@ -21,9 +21,9 @@ constexpr size_t kChunkSize = 1024;
 constexpr DWORD kReadSize = kChunkSize - 1;
 
 // Writes the trace line of one transfer: the URL, already narrowed, and a
-// line break. Flushed at once: when stdout is a redirected pipe or file the
-// C runtime buffers it fully, and the reader should see each transfer as it
-// starts, even if the process never reaches a normal exit.
+// line break. Flushed at once: a C runtime may buffer a redirected stdout
+// fully (msvcrt's own printf does), and the reader should see each transfer
+// as it starts, even if the process never reaches a normal exit.
 void WriteTraceLine(const char* url) {
   printf("%s\n", url);
   fflush(stdout);
@@ -98,8 +98,9 @@ void FetchText(const wchar_t* url, char* text, size_t capacity) {
   if (fits) text[0] = '\0';
   DWORD count = 1;
   while (fits && count > 0) {
-    // A failed read sets the count to zero, so it ends the loop like the
+    // A failed read leaves the count at zero, so it ends the loop like the
     // end of the body does; the text keeps what came before.
+    count = 0;
     InternetReadFile(request, chunk, kReadSize, &count);
     // Only the chunk's bytes before its first zero byte become text.
     const size_t piece = strlen(chunk);
