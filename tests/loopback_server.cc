@@ -91,9 +91,11 @@ void LoopbackServer::Stop() {
 void LoopbackServer::SetReply(const CannedReply& reply) {
   std::lock_guard<std::mutex> lock(mutex_);
   replies_.erase(std::remove_if(replies_.begin(), replies_.end(),
-                                [&](const CannedReply& r) { return r.path == reply.path; }),
+                                [&](const std::shared_ptr<const CannedReply>& r) {
+                                  return r->path == reply.path;
+                                }),
                  replies_.end());
-  replies_.push_back(reply);
+  replies_.push_back(std::make_shared<const CannedReply>(reply));
 }
 
 std::wstring LoopbackServer::Url(const std::string& path) const {
@@ -160,27 +162,26 @@ void LoopbackServer::Serve(SOCKET client) {
   request.path = request.headers.substr(sp1 + 1, sp2 - sp1 - 1);
   request.userAgent = HeaderValue(request.headers, "User-Agent");
 
-  CannedReply reply;
-  bool found = false;
+  std::shared_ptr<const CannedReply> found;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(request);
-    for (const CannedReply& r : replies_) {
-      if (r.path == request.path) {
-        reply = r;
-        found = true;
-      }
+    for (const std::shared_ptr<const CannedReply>& r : replies_) {
+      if (r->path == request.path) found = r;
     }
   }
   if (!found) {
-    reply.status = 404;
-    reply.body = "<html><body>not found</body></html>";
+    CannedReply missing;
+    missing.status = 404;
+    missing.body = "<html><body>not found</body></html>";
+    found = std::make_shared<const CannedReply>(missing);
   }
+  const CannedReply& reply = *found;
   if (reply.headerDelayMs) Sleep(reply.headerDelayMs);
   std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " " + StatusText(reply.status) +
                      "\r\nContent-Type: application/octet-stream\r\nConnection: close\r\n";
   if (reply.contentLength) head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
-  head += "\r\n";
+  head += reply.extraHeaders + "\r\n";
   if (SendAll(client, head.data(), head.size())) {
     if (reply.bodyDelayMs) Sleep(reply.bodyDelayMs);
     const size_t total = std::min(reply.body.size(), reply.cutAfter);

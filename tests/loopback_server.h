@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,6 +24,7 @@ struct CannedReply {
   DWORD bodyDelayMs = 0;         // pause between the headers and the body
   size_t chunkSize = 0;          // send the body in pieces of this size (0: at once)
   DWORD chunkDelayMs = 0;        // pause between pieces
+  std::string extraHeaders;      // more header lines, each ending in "\r\n"
 };
 
 struct RecordedRequest {
@@ -60,7 +62,9 @@ class LoopbackServer {
   std::atomic<bool> stop_{false};
   std::thread acceptThread_;
   std::mutex mutex_;
-  std::vector<CannedReply> replies_;
+  // Shared with the threads serving them, so a large body is not copied
+  // for every request and a reply replaced meanwhile stays intact.
+  std::vector<std::shared_ptr<const CannedReply>> replies_;
   std::vector<RecordedRequest> requests_;
   std::vector<std::thread> workers_;
 };
