@@ -2,9 +2,6 @@
 # in a private prefix and an Xvfb display that the "wine" fixture starts.
 set(PIMBREL_WIN32_DIR "${PROJECT_SOURCE_DIR}/build/win32" CACHE PATH "Build folder of the shipped i686 exe")
 
-configure_file(${PROJECT_SOURCE_DIR}/cmake/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh @ONLY
-  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)

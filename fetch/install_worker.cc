@@ -1,14 +1,127 @@
 #include "fetch/install_worker.h"
 
-#include "launcher/shared_state.h"
+#include <shlobj.h>
+#include <wchar.h>
 
-unsigned RunInstallJob(const LaunchContext*) { return 0; }
+#include "fetch/http_transfer.h"
+#include "fetch/manifest.h"
+#include "launcher/client_launch.h"
+#include "launcher/shared_state.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr wchar_t kProductFolder[] = L"\\Pimbrel\\";
+constexpr wchar_t kInstallFolder[] = L"\\Install\\";
+constexpr wchar_t kInstallerPrefix[] = L"pimbrel_mini_";
+constexpr wchar_t kInstallerSuffix[] = L".exe";
+
+// Fills |directory| with the all-users application data folder. False when
+// the shell cannot say where it is.
+bool GetCommonAppDataFolder(wchar_t* directory) {
+  directory[0] = L'\0';
+  IMalloc* allocator = nullptr;
+  if (FAILED(SHGetMalloc(&allocator))) return false;
+  LPITEMIDLIST folder = nullptr;
+  bool found = false;
+  if (SUCCEEDED(SHGetSpecialFolderLocation(nullptr, CSIDL_COMMON_APPDATA, &folder))) {
+    found = SHGetPathFromIDListW(folder, directory) && directory[0] != L'\0';
+    allocator->Free(folder);
+  }
+  allocator->Release();
+  return found;
+}
+
+// Creates "<folder>\Pimbrel\" and then "\Install\" below it, in |directory|.
+// The second piece follows the first one's separator, so the text holds a
+// doubled separator; Windows reads it as one. When "\Pimbrel\" cannot be
+// created, the path stops there and the download has nowhere to go.
+bool PrepareInstallDirectory(wchar_t* directory) {
+  if (!AppendText(directory, kInstallPathCapacity, kProductFolder)) return false;
+  if (!CreateDirectoryW(directory, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return true;
+  if (!AppendText(directory, kInstallPathCapacity, kInstallFolder)) return false;
+  CreateDirectoryW(directory, nullptr);
+  return true;
+}
+
+}  // namespace
+
+bool AppendText(wchar_t* buffer, size_t capacity, const wchar_t* text) {
+  const size_t used = wcsnlen(buffer, capacity);
+  const size_t added = wcslen(text);
+  if (used >= capacity || added >= capacity - used) return false;
+  wmemcpy(buffer + used, text, added + 1);
+  return true;
+}
+
+bool MakeDebugUrl(wchar_t* url, size_t capacity) {
+  wchar_t scratch[kUrlCapacity] = {};
+  const wchar_t* dot = wcsrchr(url, L'.');
+  if (!dot || capacity > kUrlCapacity) return false;
+  const size_t head = static_cast<size_t>(dot - url);
+  if (head >= capacity) return false;
+  wmemcpy(scratch, url, head);
+  scratch[head] = L'\0';
+  if (!AppendText(scratch, capacity, L"_debug") || !AppendText(scratch, capacity, dot)) return false;
+  wmemcpy(url, scratch, wcslen(scratch) + 1);
+  return true;
+}
+
+bool IsSafeVersionName(const wchar_t* versionName) {
+  for (const wchar_t* c = versionName; *c; ++c) {
+    if (*c < 0x20 || *c == 0x7F || wcschr(L"\\/:*?\"<>|", *c)) return false;
+  }
+  return true;
+}
+
+unsigned RunInstallJob(const LaunchContext* context) {
+  try {
+    wchar_t directory[kInstallPathCapacity];
+    wchar_t url[kUrlCapacity];
+    wchar_t manifestUrl[kUrlCapacity];
+    wchar_t versionName[kManifestValueCapacity];
+    wchar_t installerPath[kInstallPathCapacity];
+    char text[kManifestTextCapacity];
+
+    // Without a folder there is nowhere safe to put an installer.
+    if (!GetCommonAppDataFolder(directory)) return 0;
+    if (!PrepareInstallDirectory(directory)) return 0;
+
+    wmemset(installerPath, L'\0', kInstallPathCapacity);
+    wmemset(versionName, L'\0', kManifestValueCapacity);
+    memset(text, 0, sizeof(text));
+
+    url[0] = L'\0';
+    LoadStringW(GetModuleHandleW(nullptr), IDS_MANIFEST_URL, url, kUrlCapacity);
+    if (context->debugMode && !MakeDebugUrl(url, kUrlCapacity)) return 0;
+    wmemcpy(manifestUrl, url, kUrlCapacity);
+
+    FetchText(url, text, sizeof(text));
+    ParseVersionManifest(text, versionName, url);
+
+    // The version name becomes part of a file name that an elevated process
+    // starts: nothing from the network may steer that path elsewhere.
+    if (!IsSafeVersionName(versionName)) return 0;
+    if (!AppendText(installerPath, kInstallPathCapacity, directory) ||
+        !AppendText(installerPath, kInstallPathCapacity, kInstallerPrefix) ||
+        !AppendText(installerPath, kInstallPathCapacity, versionName) ||
+        !AppendText(installerPath, kInstallPathCapacity, kInstallerSuffix)) {
+      return 0;
+    }
+
+    // An untouched URL buffer means the manifest named no installer: then
+    // there is nothing to download, only a file already in place to start.
+    const bool haveInstallerUrl = url[0] != L'\0' && wcscmp(url, manifestUrl) != 0;
+    if (haveInstallerUrl && !FileExists(installerPath)) DownloadToFile(url, installerPath);
+    LaunchClient(installerPath, context);
+  } catch (...) {
+    // Out of memory ends the job; the completion step still runs.
+  }
+  return 0;
+}
 
 unsigned __stdcall InstallWorkerThread(void* context) {
-  try {
-    RunInstallJob(static_cast<const LaunchContext*>(context));
-  } catch (...) {
-  }
+  RunInstallJob(static_cast<const LaunchContext*>(context));
   g_progress.store(100);
   CloseHandle(g_instanceMutex);
   g_instanceMutex = nullptr;

@@ -2,11 +2,34 @@
 // then report completion to the entry point.
 #pragma once
 
+#include <stddef.h>
+
 #include "launcher/launch_context.h"
 
+// Capacities, terminator included, of the job's buffers.
+constexpr size_t kUrlCapacity = 255;
+constexpr size_t kManifestTextCapacity = 102400;
+constexpr size_t kInstallPathCapacity = 260;
+
 // Thread start routine for _beginthreadex; |context| is the LaunchContext.
-// Runs the install job, then the completion step; returns 0.
+// Runs the install job, then the completion step: g_progress to 100, the
+// single-instance mutex closed, g_workerDoneEvent signalled. Returns 0.
 unsigned __stdcall InstallWorkerThread(void* context);
 
-// The install job itself; returns 0 on every path.
+// The install job: install folder, manifest, installer download unless the
+// file is there, installer start. Returns 0 on every path.
 unsigned RunInstallJob(const LaunchContext* context);
+
+// Rewrites |url| (|capacity| characters) into its debug form: "_debug" before
+// its last ".". False, with |url| unchanged, when it has no "." or the result
+// would not fit.
+bool MakeDebugUrl(wchar_t* url, size_t capacity);
+
+// True when |versionName| can stand in a file name inside the install folder:
+// no path separator, drive or stream colon, wildcard, quote, angle bracket,
+// pipe or control character. The empty name is valid.
+bool IsSafeVersionName(const wchar_t* versionName);
+
+// Appends |text| to the terminated text in |buffer| (|capacity| characters).
+// False, with |buffer| unchanged, when the result would not fit.
+bool AppendText(wchar_t* buffer, size_t capacity, const wchar_t* text);

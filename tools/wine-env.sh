@@ -15,8 +15,11 @@ wineserver=/usr/lib/wine/wineserver
 
 case "$cmd" in
 start)
-  # A display of our own, so window placement and screenshots do not depend on the caller's.
-  if [ -s "$build/wine-xvfb.pid" ] && kill -0 "$(cat "$build/wine-xvfb.pid")" 2>/dev/null; then
+  # A display of our own, so window placement and screenshots do not depend on
+  # the caller's; PIMBREL_USE_DISPLAY=:N uses that display instead.
+  if [ -n "${PIMBREL_USE_DISPLAY:-}" ]; then
+    echo "${PIMBREL_USE_DISPLAY#:}" >"$build/wine-display"
+  elif [ -s "$build/wine-xvfb.pid" ] && kill -0 "$(cat "$build/wine-xvfb.pid")" 2>/dev/null; then
     :
   else
     rm -f "$build/wine-display"
@@ -27,14 +30,28 @@ start)
     [ -s "$build/wine-display" ] || { echo "wine-env: Xvfb did not start" >&2; exit 1; }
   fi
   export DISPLAY=":$(cat "$build/wine-display")"
-  mkdir -p "$WINEPREFIX"
-  setsid "$wineserver" -p </dev/null >/dev/null 2>&1
-  "$wine" wineboot -i </dev/null >/dev/null 2>&1
+  # A prefix whose first boot was cut short has no kernel32: start it afresh.
+  for attempt in 1 2; do
+    mkdir -p "$WINEPREFIX"
+    setsid "$wineserver" -p </dev/null >/dev/null 2>&1
+    "$wine" wineboot -i </dev/null >/dev/null 2>&1
+    [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] && break
+    echo "wine-env: prefix boot failed (attempt $attempt), starting it afresh" >&2
+    "$wineserver" -k </dev/null >/dev/null 2>&1
+    rm -rf "$WINEPREFIX"
+  done
+  [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] || { echo "wine-env: no prefix" >&2; exit 1; }
   # Wine ships neither font the splash asks for; map them to installed ones.
   "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /d "Liberation Sans" /f \
     </dev/null >/dev/null 2>&1
   "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "宋体" /d "WenQuanYi Zen Hei" /f \
     </dev/null >/dev/null 2>&1
+  # Xvfb runs no window manager: Wine would wait two seconds for one each time a
+  # popup with a system menu is hidden (Windows never does), so keep windows
+  # unmanaged there.
+  if [ -z "${PIMBREL_USE_DISPLAY:-}" ]; then
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+  fi
   echo "wine-env: prefix $WINEPREFIX, display $DISPLAY"
   ;;
 stop)
