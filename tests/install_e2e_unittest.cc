@@ -149,6 +149,20 @@ TEST_F(InstallTest, FirstRunDownloadsAndStartsTheInstallerThenLaterRunsReuseIt) 
   EXPECT_EQ(Lines(second.output).size(), 1u);
 }
 
+TEST_F(InstallTest, RegisteredClientWhoseFileIsMissingTakesTheInstallPath) {
+  StartServer();
+  ServeManifest(Manifest("1.2.0"));
+  server_.SetReply(InstallerReply());
+  ASSERT_TRUE(SetRegisteredClient(dir_ + L"\\Gone\\PimbrelMini.exe"));
+
+  const ProcessResult run = RunLauncher();
+  DeleteRegisteredClient();
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(server_.CountRequests(kManifestPath), 1u);
+  ASSERT_TRUE(WaitForPath(record_, 15000));
+  EXPECT_EQ(ReadFileBytes(record_), Narrow(ExpectedRecord(InstalledFile(L"1.2.0"))));
+}
+
 TEST_F(InstallTest, DebugMarkerFetchesTheDebugManifest) {
   StartServer();
   ASSERT_TRUE(WriteFileBytes(dir_ + L"\\pimbrel.debug", ""));
