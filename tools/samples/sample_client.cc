@@ -8,21 +8,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "demo_log.h"
+
 namespace {
 
 wchar_t g_message[512];
-
-void AppendLog(const std::wstring& line) {
-  wchar_t path[1024] = {};
-  if (!GetEnvironmentVariableW(L"PIMBREL_DEMO_LOG", path, 1024)) return;
-  FILE* log = _wfopen(path, L"ab");
-  if (!log) return;
-  const int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, &bytes[0], n, nullptr, nullptr);
-  fprintf(log, "%s\n", bytes.c_str());
-  fclose(log);
-}
 
 LRESULT CALLBACK ClientWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -56,7 +46,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   LocalFree(argv);
   swprintf(g_message, 512, L"\n\nPimbrel client is running.\n\nStarted with the identifier %ls",
            appId.c_str());
-  AppendLog(L"client: started, command line " + std::wstring(GetCommandLineW()));
+  AppendDemoLog(L"client: started, command line " + std::wstring(GetCommandLineW()));
 
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = ClientWindowProc;

@@ -8,22 +8,12 @@
 #include <cstdio>
 #include <string>
 
+#include "demo_log.h"
+
 namespace {
 
 constexpr wchar_t kAppPathsKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\PimbrelMini.exe";
-
-void AppendLog(const std::wstring& line) {
-  wchar_t path[1024] = {};
-  if (!GetEnvironmentVariableW(L"PIMBREL_DEMO_LOG", path, 1024)) return;
-  FILE* log = _wfopen(path, L"ab");
-  if (!log) return;
-  const int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, &bytes[0], n, nullptr, nullptr);
-  fprintf(log, "%s\n", bytes.c_str());
-  fclose(log);
-}
 
 bool WriteClient(const std::wstring& target) {
   HRSRC found = FindResourceW(nullptr, L"CLIENT", MAKEINTRESOURCEW(10) /* RT_RCDATA */);
@@ -41,25 +31,25 @@ bool WriteClient(const std::wstring& target) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  AppendLog(L"installer: started, command line " + std::wstring(GetCommandLineW()));
+  AppendDemoLog(L"installer: started, command line " + std::wstring(GetCommandLineW()));
   wchar_t programFiles[MAX_PATH] = {};
   if (FAILED(SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, programFiles))) return 1;
   const std::wstring folder = std::wstring(programFiles) + L"\\Pimbrel";
   CreateDirectoryW(folder.c_str(), nullptr);
   const std::wstring client = folder + L"\\PimbrelMini.exe";
   if (!WriteClient(client)) {
-    AppendLog(L"installer: could not write " + client);
+    AppendDemoLog(L"installer: could not write " + client);
     return 1;
   }
   HKEY key = nullptr;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAppPathsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
                       nullptr) != ERROR_SUCCESS) {
-    AppendLog(L"installer: could not open the App Paths key");
+    AppendDemoLog(L"installer: could not open the App Paths key");
     return 1;
   }
   RegSetValueExW(key, L"", 0, REG_SZ, reinterpret_cast<const BYTE*>(client.c_str()),
                  static_cast<DWORD>((client.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(key);
-  AppendLog(L"installer: installed the client at " + client + L" and registered it");
+  AppendDemoLog(L"installer: installed the client at " + client + L" and registered it");
   return 0;
 }
