@@ -97,10 +97,12 @@ awk -v lc="$(value client_launcher_s "$c")" -v fc="$(value client_floor_s "$c")"
   -v own="$(value launcher "$s")" \
   -v rm="$(value render_median_ms "$f")" -v rw="$(value render_worst_ms "$f")" \
   -v pm="$(value paint_median_ms "$f")" -v pw="$(value paint_worst_ms "$f")" \
-  -v sdc="$(value step_dc_bitmap_ms "$f")" -v scl="$(value step_clear_ms "$f")" \
+  -v sdc="$(value step_dc_bitmap_ms "$f")" -v sctx="$(value step_context_ms "$f")" \
+  -v scl="$(value step_gdip_clear_ms "$f")" -v smem="$(value step_memset_ms "$f")" \
   -v sart="$(value step_artwork_ms "$f")" -v sring="$(value step_ring_ms "$f")" \
   -v sfont="$(value step_font_ms "$f")" -v stext="$(value step_text_ms "$f")" \
-  -v spush="$(value step_push_ms "$f")" \
+  -v spush="$(value step_push_ms "$f")" -v sfresh="$(value step_fresh_dib_ms "$f")" \
+  -v sbep="$(value step_begin_end_paint_ms "$f")" \
   -v pwall="$(median <"$log/phase_wall.txt")" -v pcpu="$(median <"$log/phase_cpu.txt")" \
   -v runs="$runs" -v mb="$size_mb" 'BEGIN {
   mib = 1048576
@@ -121,7 +123,11 @@ awk -v lc="$(value client_launcher_s "$c")" -v fc="$(value client_floor_s "$c")"
   printf "%-52s %11.2f ms\n", "   worst frame", pw
   printf "%-52s %11.2f ms %12s\n", "   RenderSplashFrame off-screen (worst)", rm, sprintf("(%.2f)", rw)
   printf "%-52s %11.2f ms\n", "   step: memory DC + 468x288 DIB section", sdc
-  printf "%-52s %11.2f ms\n", "   step: graphics on the surface + clear", scl
+  printf "%-52s %11.2f ms\n", "   step: BeginPaint + GetWindowRect + EndPaint", sbep
+  printf "%-52s %11.2f ms\n", "   step: fresh DIB section, first touch of its pages", sfresh
+  printf "%-52s %11.2f ms\n", "   step: GDI+ graphics on the surface", sctx
+  printf "%-52s %11.2f ms\n", "   step: clear by memset (GdipGraphicsClear: see next)", smem
+  printf "%-52s %11.2f ms\n", "   (GdipGraphicsClear of the surface, no longer used)", scl
   printf "%-52s %11.2f ms\n", "   step: draw the artwork", sart
   printf "%-52s %11.2f ms\n", "   step: pen + arc", sring
   printf "%-52s %11.2f ms\n", "   step: Arial family + font", sfont
