@@ -59,7 +59,13 @@ double FileTimeSeconds(const FILETIME& time) {
 // |commandLine| is given, it receives the second line.
 int64_t ReadStamp(const std::wstring& path, DWORD timeoutMs, std::string* commandLine = nullptr) {
   if (!WaitForPath(path, timeoutMs)) return 0;
-  const std::string text = ReadFileBytes(path);
+  // The name can show up while the rename still holds the file open, and
+  // then it cannot be opened for a moment.
+  std::string text;
+  for (int attempt = 0; attempt < 200 && text.empty(); ++attempt) {
+    if (attempt) Sleep(5);
+    text = ReadFileBytes(path);
+  }
   const size_t end = text.find('\n');
   if (commandLine && end != std::string::npos) commandLine->assign(text.substr(end + 1));
   return _strtoi64(text.c_str(), nullptr, 10);
@@ -113,7 +119,8 @@ int RunClientPath(const std::wstring& launcher, const std::wstring& floorExe,
       WaitForSingleObject(started.process, 20000);
       CloseHandle(started.process);
       if (!stamped || commandLine.find("\"appid:426429\"") == std::string::npos) {
-        fprintf(stderr, "launch_bench: no client start after the %s\n",
+        fprintf(stderr, "launch_bench: round %d: %s after the %s\n", run + 1,
+                stamped ? "another command line" : "no client start",
                 isLauncher ? "launcher" : "floor");
         status = 1;
         continue;
