@@ -81,9 +81,23 @@ done
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 bash tools/wine-env.sh stop "$build" >/dev/null 2>&1 || true
 
-# 3. Size of the shipped exe, and the shares from the linker map.
+# 3. Size of the shipped exe, and the shares from the linker map. A variant
+# linked from the same objects with a manifest reader that has no JsonCpp
+# gives what JsonCpp costs with the runtime parts it pulls in.
 shipped=$(stat -c %s build/win32/PimbrelLauncher.exe)
 python3 bench/size_report.py build/bench-size/PimbrelLauncher.map >"$log/size.out"
+size_dir=build/bench-size
+cxx=i686-w64-mingw32-g++-posix
+cp "$size_dir/libpimbrel_core.a" "$log/core.a"
+i686-w64-mingw32-ar d "$log/core.a" manifest.cc.obj
+{
+  $cxx -Os -flto -I. -c bench/manifest_without_json.cc -o "$log/no_json.o"
+  $cxx -Os -flto -mwindows -static -static-libgcc -static-libstdc++ -Wl,--gc-sections -s \
+    "$size_dir/launcher/CMakeFiles/PimbrelLauncher.dir/winmain.cc.obj" \
+    "$size_dir/launcher/CMakeFiles/PimbrelLauncher.dir/__/resources/launcher.rc.res" "$log/no_json.o" \
+    "$log/core.a" -lwininet -lgdiplus -lshell32 -lole32 -luser32 -lgdi32 -ladvapi32 -o "$log/no_json.exe"
+} >>"$log/build.log" 2>&1 || { cat "$log/build.log" >&2; exit 1; }
+no_json=$(stat -c %s "$log/no_json.exe")
 
 c=$log/client.out i=$log/install.out f=$log/frames.out s=$log/size.out
 curl_mibps=$(median <"$log/curl.txt")
@@ -94,7 +108,7 @@ awk -v lc="$(value client_launcher_s "$c")" -v fc="$(value client_floor_s "$c")"
   -v ws="$(value peak_working_set "$i")" -v pf="$(value peak_pagefile "$i")" \
   -v size="$shipped" -v js="$(value jsoncpp "$s")" -v cxx="$(value libstdcxx "$s")" \
   -v gcc="$(value libgcc "$s")" -v thr="$(value winpthread "$s")" -v crt="$(value crt "$s")" \
-  -v own="$(value launcher "$s")" \
+  -v own="$(value launcher "$s")" -v lto="$(value launcher_jsoncpp_lto "$s")" -v nojson="$no_json" \
   -v rm="$(value render_median_ms "$f")" -v rw="$(value render_worst_ms "$f")" \
   -v pm="$(value paint_median_ms "$f")" -v pw="$(value paint_worst_ms "$f")" \
   -v sdc="$(value step_dc_bitmap_ms "$f")" -v sctx="$(value step_context_ms "$f")" \
@@ -115,10 +129,11 @@ awk -v lc="$(value client_launcher_s "$c")" -v fc="$(value client_floor_s "$c")"
   printf "%-52s %8.2f MiB/s %10.3f x\n", "   WinINet 65,536-byte reads, same server", r64, inst / r64
   printf "%-52s %11.1f us\n", "   cost of one 1,023-byte InternetReadFile", us
   printf "%-52s %14d %12s %8s\n", "3. shipped win32 exe, bytes", size, "", "<1000000"
-  printf "%-52s %14d %9.1f %%\n", "   C++ runtime (libstdc++)", cxx, 100 * cxx / size
-  printf "%-52s %14d %9.1f %%\n", "   JsonCpp", js, 100 * js / size
-  printf "%-52s %14d %9.1f %%\n", "   libgcc + winpthread + mingw CRT", gcc + thr + crt, 100 * (gcc + thr + crt) / size
-  printf "%-52s %14d %9.1f %%\n", "   launcher code", own, 100 * own / size
+  printf "%-52s %14d %9.1f %%\n", "   map: C++ runtime (libstdc++)", cxx, 100 * cxx / size
+  printf "%-52s %14d %9.1f %%\n", "   map: launcher code + JsonCpp (one, after LTO)", own + js + lto, 100 * (own + js + lto) / size
+  printf "%-52s %14d %9.1f %%\n", "   map: libgcc + winpthread + mingw CRT", gcc + thr + crt, 100 * (gcc + thr + crt) / size
+  printf "%-52s %14d %12s\n", "   variant without JsonCpp, bytes", nojson, ""
+  printf "%-52s %14d %9.1f %%\n", "   JsonCpp with the runtime it pulls in", size - nojson, 100 * (size - nojson) / size
   printf "%-52s %11.2f ms %12s %8s\n", "4. splash PaintSplash per frame, live window", pm, "", "< 2 ms"
   printf "%-52s %11.2f ms\n", "   worst frame", pw
   printf "%-52s %11.2f ms %12s\n", "   RenderSplashFrame off-screen (worst)", rm, sprintf("(%.2f)", rw)
@@ -126,8 +141,8 @@ awk -v lc="$(value client_launcher_s "$c")" -v fc="$(value client_floor_s "$c")"
   printf "%-52s %11.2f ms\n", "   step: BeginPaint + GetWindowRect + EndPaint", sbep
   printf "%-52s %11.2f ms\n", "   step: fresh DIB section, first touch of its pages", sfresh
   printf "%-52s %11.2f ms\n", "   step: GDI+ graphics on the surface", sctx
-  printf "%-52s %11.2f ms\n", "   step: clear by memset (GdipGraphicsClear: see next)", smem
-  printf "%-52s %11.2f ms\n", "   (GdipGraphicsClear of the surface, no longer used)", scl
+  printf "%-52s %11.2f ms\n", "   step: clear by memset", smem
+  printf "%-52s %11.2f ms\n", "   (GdipGraphicsClear of it, which memset replaced)", scl
   printf "%-52s %11.2f ms\n", "   step: draw the artwork", sart
   printf "%-52s %11.2f ms\n", "   step: pen + arc", sring
   printf "%-52s %11.2f ms\n", "   step: Arial family + font", sfont

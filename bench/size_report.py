@@ -5,7 +5,8 @@
 
 Sums the input sections the link kept (after --gc-sections) by library:
 JsonCpp, libstdc++, libgcc, libwinpthread, the mingw C runtime and import
-libraries, and the launcher's own objects. Prints key=value lines, bytes.
+libraries, and the launcher's own objects. With link-time optimisation the
+launcher and JsonCpp come out of the link as one (launcher_jsoncpp_lto). Prints key=value lines, bytes.
 The sums are of section contents before file alignment, so they add up to
 a little less than the file size.
 """
@@ -53,13 +54,15 @@ def main():
         source = match.group(4).strip()
         if size == 0 or source.startswith("0x") or "=" in source:
             continue
-        if re.search(r"lib\w+\.a\(d\d+\.o\)|\(\w+s\d+\.o\)|lib(kernel32|user32|gdi32|gdiplus|wininet|shell32|ole32|advapi32)\.a", source):
+        if "ltrans" in source:  # link-time optimised: the launcher and JsonCpp merged
+            group = "launcher_jsoncpp_lto"
+        elif re.search(r"lib\w+\.a\(d\d+\.o\)|\(\w+s\d+\.o\)|lib(kernel32|user32|gdi32|gdiplus|wininet|shell32|ole32|advapi32)\.a", source):
             group = "imports"
         else:
             group = group_of(source)
         sums[group] = sums.get(group, 0) + size
     total = sum(sums.values())
-    for name in ["launcher", "jsoncpp", "libstdcxx", "libgcc", "winpthread", "crt", "imports", "other"]:
+    for name in ["launcher", "jsoncpp", "launcher_jsoncpp_lto", "libstdcxx", "libgcc", "winpthread", "crt", "imports", "other"]:
         print(f"{name}={sums.get(name, 0)}")
     print(f"sections_total={total}")
 
