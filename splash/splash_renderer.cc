@@ -34,7 +34,6 @@ using Gdiplus::DllExports::GdipDrawString;
 using Gdiplus::DllExports::GdipGetImageGraphicsContext;
 using Gdiplus::DllExports::GdipGetImageHeight;
 using Gdiplus::DllExports::GdipGetImageWidth;
-using Gdiplus::DllExports::GdipGraphicsClear;
 using Gdiplus::DllExports::GdipLoadImageFromStream;
 using Gdiplus::DllExports::GdipSetPenEndCap;
 using Gdiplus::DllExports::GdipSetPenStartCap;
@@ -157,12 +156,17 @@ void RenderSplashFrame(void* pixels, int32_t width, int32_t height, int32_t prog
   // A premultiplied GDI+ bitmap over the caller's pixels: drawing through a
   // DC would lose the alpha of the text under Wine, and any layered window
   // needs premultiplied pixels anyway.
+  //
+  // The clear to transparent white is all zero bytes in premultiplied
+  // pixels. Written directly: GdipGraphicsClear takes 1.8 ms of the frame
+  // on the 468 x 288 surface under Wine, memset a few microseconds.
+  static_assert(kClearColour >> 24 == 0, "a transparent clear premultiplies to zero");
+  memset(pixels, 0, static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
   GpBitmap* surface = nullptr;
   GdipCreateBitmapFromScan0(width, height, width * 4, PixelFormat32bppPARGB,
                             static_cast<BYTE*>(pixels), &surface);
   GpGraphics* graphics = nullptr;
   GdipGetImageGraphicsContext(surface, &graphics);
-  GdipGraphicsClear(graphics, kClearColour);
   GdipSetSmoothingMode(graphics, Gdiplus::SmoothingModeHighQuality);
 
   DrawSplashArtwork(graphics);

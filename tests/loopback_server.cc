@@ -155,6 +155,9 @@ void LoopbackServer::Serve(SOCKET client) {
     return;
   }
   RecordedRequest request;
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  request.arrivalTicks = now.QuadPart;
   request.headers = received.substr(0, headerEnd + 2);
   const size_t sp1 = request.headers.find(' ');
   const size_t sp2 = request.headers.find(' ', sp1 + 1);

@@ -32,6 +32,7 @@ struct RecordedRequest {
   std::string path;
   std::string userAgent;
   std::string headers;           // the whole header block as received
+  int64_t arrivalTicks = 0;      // QueryPerformanceCounter when the headers were in
 };
 
 class LoopbackServer {
