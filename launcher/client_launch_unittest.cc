@@ -115,7 +115,7 @@ TEST_F(LaunchClientTest, StartsWithQuotedPathAndIdentifierWithoutWaiting) {
   const ULONGLONG begin = GetTickCount64();
   LaunchClient(exe.c_str(), &context_);
   EXPECT_LT(GetTickCount64() - begin, 2000u) << "LaunchClient waited for the child";
-  ASSERT_TRUE(WaitForPath(RecordFileFor(exe), 15000));
+  ASSERT_TRUE(WaitForPath(RecordFileFor(exe), 30000));
   const std::string expected = Narrow(L"\"" + exe + L"\" \"appid:426429\"") + "\n" + Narrow(exe) +
                                "\n" + "appid:426429\n";
   EXPECT_EQ(ReadFileBytes(RecordFileFor(exe)), expected);

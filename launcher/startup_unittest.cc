@@ -46,7 +46,7 @@ TEST_F(StartupTest, StartsARegisteredClientAndExits) {
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_LT(run.elapsedMs, 1800u) << "the client path shows no splash";
-  ASSERT_TRUE(WaitForPath(RecordFileFor(client), 15000));
+  ASSERT_TRUE(WaitForPath(RecordFileFor(client), 30000));
   EXPECT_EQ(ReadFileBytes(RecordFileFor(client)),
             Narrow(L"\"" + client + L"\" \"appid:426429\"\n" + client + L"\nappid:426429\n"));
   EXPECT_EQ(run.output, "") << "no transfer, no trace";
@@ -69,7 +69,7 @@ TEST_F(StartupTest, FindsAClientAtTheLongestPath) {
 
   const ProcessResult run = RunLauncher();
   EXPECT_EQ(run.exitCode, 0u);
-  ASSERT_TRUE(WaitForPath(record, 15000)) << "a 259-character client path was not started";
+  ASSERT_TRUE(WaitForPath(record, 30000)) << "a 259-character client path was not started";
   EXPECT_EQ(ReadFileBytes(record),
             Narrow(L"\"" + client + L"\" \"appid:426429\"\n" + client + L"\nappid:426429\n"));
 }

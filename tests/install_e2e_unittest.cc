@@ -1,5 +1,6 @@
 // The install path of the real launcher executable against a loopback vendor
 // server on the port its manifest URL names, in the test prefix's ProgramData.
+#include <winsock2.h>  // before windows.h, which shlobj.h brings
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -128,7 +129,7 @@ TEST_F(InstallTest, FirstRunDownloadsAndStartsTheInstallerThenLaterRunsReuseIt) 
   EXPECT_EQ(first.exitCode, 0u);
   const std::wstring installer = InstalledFile(L"1.2.0");
   EXPECT_EQ(ReadFileBytes(installer), installerBytes_) << "installer not stored byte for byte";
-  ASSERT_TRUE(WaitForPath(record_, 15000)) << "installer not started";
+  ASSERT_TRUE(WaitForPath(record_, 30000)) << "installer not started";
   EXPECT_EQ(ReadFileBytes(record_), Narrow(ExpectedRecord(installer)));
   EXPECT_EQ(Lines(first.output), (std::vector<std::string>{Narrow(server_.Url(kManifestPath)),
                                                            Narrow(server_.Url(kInstallerPath))}));
@@ -142,7 +143,7 @@ TEST_F(InstallTest, FirstRunDownloadsAndStartsTheInstallerThenLaterRunsReuseIt) 
   DeleteFileW(record_.c_str());
   const ProcessResult second = RunLauncher();
   EXPECT_EQ(second.exitCode, 0u);
-  ASSERT_TRUE(WaitForPath(record_, 15000));
+  ASSERT_TRUE(WaitForPath(record_, 30000));
   EXPECT_EQ(ReadFileBytes(record_), Narrow(ExpectedRecord(installer)));
   EXPECT_EQ(server_.CountRequests(kManifestPath), 2u);
   EXPECT_EQ(server_.CountRequests(kInstallerPath), 1u) << "the installer was downloaded again";
@@ -159,7 +160,7 @@ TEST_F(InstallTest, RegisteredClientWhoseFileIsMissingTakesTheInstallPath) {
   DeleteRegisteredClient();
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(server_.CountRequests(kManifestPath), 1u);
-  ASSERT_TRUE(WaitForPath(record_, 15000));
+  ASSERT_TRUE(WaitForPath(record_, 30000));
   EXPECT_EQ(ReadFileBytes(record_), Narrow(ExpectedRecord(InstalledFile(L"1.2.0"))));
 }
 
@@ -173,7 +174,7 @@ TEST_F(InstallTest, DebugMarkerFetchesTheDebugManifest) {
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(server_.CountRequests(kDebugManifestPath), 1u);
   EXPECT_EQ(server_.CountRequests(kManifestPath), 0u);
-  ASSERT_TRUE(WaitForPath(record_, 15000));
+  ASSERT_TRUE(WaitForPath(record_, 30000));
   EXPECT_EQ(ReadFileBytes(record_), Narrow(ExpectedRecord(InstalledFile(L"9.9.9-debug"))));
 }
 
@@ -267,7 +268,7 @@ TEST_F(InstallTest, SecondLauncherLeavesWhileTheFirstDownloads) {
   CloseHandle(thread);
   EXPECT_EQ(first.result.exitCode, 0u);
   EXPECT_GE(first.result.elapsedMs, 4000u) << "the first launcher left before its download ended";
-  ASSERT_TRUE(WaitForPath(record_, 15000));
+  ASSERT_TRUE(WaitForPath(record_, 30000));
 
   // The first run gave the mutex up: a new run takes the install path again.
   const ProcessResult third = RunLauncher();

@@ -72,12 +72,24 @@ bool PathExists(const std::wstring& path) {
 }
 
 bool WaitForPath(const std::wstring& path, DWORD timeoutMs) {
+  // Under Wine a file renamed into place can show before the rename lets go
+  // of it: wait until it can be opened for reading, not only until it shows.
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-  while (!PathExists(path)) {
+  for (;;) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      if (attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
+      HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+      if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return true;
+      }
+    }
     if (GetTickCount64() >= deadline) return false;
     Sleep(10);
   }
-  return true;
 }
 
 std::wstring Widen(const std::string& text) {

@@ -57,7 +57,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"Pimbrel (sample client)",
                                 WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU, 100, 100, 420, 200,
                                 nullptr, nullptr, instance, nullptr);
-  if (!window) return 0;  // no display: the start has been logged all the same
+  if (!window) {
+    AppendDemoLog(L"client: no window could be created");
+    return 0;  // no display: the start has been logged all the same
+  }
   ShowWindow(window, show);
   UpdateWindow(window);
   wchar_t closeMs[32] = {};
