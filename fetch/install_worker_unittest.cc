@@ -143,9 +143,9 @@ TEST_F(StartPinnedInstallerTest, HoldsTheCheckedFileUntilItIsStarted) {
   EXPECT_TRUE(g_observed.replaceRefused) << "replaced while held";
   ASSERT_TRUE(WaitForPath(record_, 15000)) << "the checked installer was not started";
   EXPECT_NE(ReadFileBytes(record_).find("appid:426429"), std::string::npos);
-  // Released once the process exists.
-  EXPECT_TRUE(
-      MoveFileExW(g_observed.planted.c_str(), installer_.c_str(), MOVEFILE_REPLACE_EXISTING));
+  // Released once the process exists. A rename, since Windows refuses writes
+  // to the image of a process that may still be running, but allows renames.
+  EXPECT_TRUE(MoveFileW(installer_.c_str(), (dir_ + L"\\moved.exe").c_str()));
 }
 
 TEST_F(StartPinnedInstallerTest, RemovesACachedFileThatFailsAndStartsNothing) {
