@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <wchar.h>
 
+#include "fetch/folder_security.h"
 #include "fetch/http_transfer.h"
 #include "fetch/installer_check.h"
 #include "fetch/manifest.h"
@@ -33,16 +34,17 @@ bool GetCommonAppDataFolder(wchar_t* directory) {
   return found;
 }
 
-// Creates "<folder>\Pimbrel\" and then "\Install\" below it, in |directory|.
+// Creates "<folder>\Pimbrel\" and then "\Install\" below it, in |directory|,
+// each with the install folders' security (an existing one gets it too).
 // The second piece follows the first one's separator, so the text holds a
-// doubled separator; Windows reads it as one. When "\Pimbrel\" cannot be
-// created, the path stops there and the download has nowhere to go.
+// doubled separator; Windows reads it as one. False when either folder
+// cannot be made safe: ProgramData lets every user write, and the elevated
+// launcher must not start a file that such a user could have put there.
 bool PrepareInstallDirectory(wchar_t* directory) {
   if (!AppendText(directory, kInstallPathCapacity, kProductFolder)) return false;
-  if (!CreateDirectoryW(directory, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return true;
+  if (!CreateProtectedFolder(directory)) return false;
   if (!AppendText(directory, kInstallPathCapacity, kInstallFolder)) return false;
-  CreateDirectoryW(directory, nullptr);
-  return true;
+  return CreateProtectedFolder(directory);
 }
 
 }  // namespace
