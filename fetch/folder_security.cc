@@ -31,10 +31,19 @@ bool CreateProtectedFolder(const wchar_t* path) {
   bool ok = CreateDirectoryW(name, &attributes) || GetLastError() == ERROR_ALREADY_EXISTS;
 
   // A junction or link made by a user would send the installer wherever it
-  // points; only a real folder will do.
-  const DWORD found = GetFileAttributesW(name);
-  ok = ok && found != INVALID_FILE_ATTRIBUTES && (found & FILE_ATTRIBUTE_DIRECTORY) &&
-       !(found & FILE_ATTRIBUTE_REPARSE_POINT);
+  // points; only a real folder will do. The folder itself is opened, not
+  // what a link names, and held without delete sharing so that it cannot be
+  // renamed away and replaced by a link while its security is set.
+  HANDLE folder = INVALID_HANDLE_VALUE;
+  if (ok) {
+    folder = CreateFileW(name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr);
+  }
+  BY_HANDLE_FILE_INFORMATION info = {};
+  ok = ok && folder != INVALID_HANDLE_VALUE && GetFileInformationByHandle(folder, &info) &&
+       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+       !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 
   // Applied to a new folder as well: one path for both, and an owner that a
   // user set in the moment between the two calls is taken back.
@@ -47,6 +56,7 @@ bool CreateProtectedFolder(const wchar_t* path) {
                                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
                                         PROTECTED_DACL_SECURITY_INFORMATION,
                                     owner, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+  if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
   LocalFree(descriptor);
   return ok;
 }
