@@ -36,9 +36,11 @@ bool CreateProtectedFolder(const wchar_t* path) {
   // renamed away and replaced by a link while its security is set.
   HANDLE folder = INVALID_HANDLE_VALUE;
   if (ok) {
-    folder = CreateFileW(name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                         nullptr);
+    // Listing access, not attributes alone: only a handle with data access
+    // takes part in the sharing check that refuses a rename.
+    folder = CreateFileW(name, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   }
   BY_HANDLE_FILE_INFORMATION info = {};
   ok = ok && folder != INVALID_HANDLE_VALUE && GetFileInformationByHandle(folder, &info) &&

@@ -92,12 +92,18 @@ struct SecurityCall {
   SECURITY_INFORMATION what;
   std::vector<BYTE> descriptor;  // owner and DACL as handed over, self-relative
   DWORD result;
+  bool renameRefused;  // the folder could not be moved away meanwhile
 };
 std::vector<SecurityCall> g_calls;
 
 DWORD WINAPI RecordSecurityCall(LPWSTR path, SE_OBJECT_TYPE type, SECURITY_INFORMATION what,
                                 PSID owner, PSID group, PACL dacl, PACL sacl) {
-  SecurityCall call = {path, type, what, {}, 0};
+  std::wstring folder = path;
+  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  const std::wstring moved = folder + L".moved";
+  const bool renamed = MoveFileW(folder.c_str(), moved.c_str()) != 0;
+  if (renamed) MoveFileW(moved.c_str(), folder.c_str());
+  SecurityCall call = {path, type, what, {}, 0, !renamed};
   SECURITY_DESCRIPTOR absolute;
   InitializeSecurityDescriptor(&absolute, SECURITY_DESCRIPTOR_REVISION);
   SetSecurityDescriptorOwner(&absolute, owner, FALSE);
@@ -152,6 +158,7 @@ TEST_F(ProtectedFolderTest, NewAndExistingFoldersGetTheProtectedDacl) {
                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
                                    PROTECTED_DACL_SECURITY_INFORMATION));
     EXPECT_EQ(g_calls[0].result, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(g_calls[0].renameRefused) << "the folder could be swapped for a link meanwhile";
     ExpectInstallFolderSecurity(g_calls[0].descriptor.data());
   }
 }
