@@ -3,7 +3,9 @@
 #include <shlobj.h>
 #include <wchar.h>
 
+#include "fetch/folder_security.h"
 #include "fetch/http_transfer.h"
+#include "fetch/installer_check.h"
 #include "fetch/manifest.h"
 #include "launcher/client_launch.h"
 #include "launcher/shared_state.h"
@@ -32,19 +34,22 @@ bool GetCommonAppDataFolder(wchar_t* directory) {
   return found;
 }
 
-// Creates "<folder>\Pimbrel\" and then "\Install\" below it, in |directory|.
+// Creates "<folder>\Pimbrel\" and then "\Install\" below it, in |directory|,
+// each with the install folders' security (an existing one gets it too).
 // The second piece follows the first one's separator, so the text holds a
-// doubled separator; Windows reads it as one. When "\Pimbrel\" cannot be
-// created, the path stops there and the download has nowhere to go.
+// doubled separator; Windows reads it as one. False when either folder
+// cannot be made safe: ProgramData lets every user write, and the elevated
+// launcher must not start a file that such a user could have put there.
 bool PrepareInstallDirectory(wchar_t* directory) {
   if (!AppendText(directory, kInstallPathCapacity, kProductFolder)) return false;
-  if (!CreateDirectoryW(directory, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return true;
+  if (!CreateProtectedFolder(directory)) return false;
   if (!AppendText(directory, kInstallPathCapacity, kInstallFolder)) return false;
-  CreateDirectoryW(directory, nullptr);
-  return true;
+  return CreateProtectedFolder(directory);
 }
 
 }  // namespace
+
+void (*g_beforePinnedStart)(const wchar_t* path) = nullptr;
 
 bool AppendText(wchar_t* buffer, size_t capacity, const wchar_t* text) {
   const size_t used = wcsnlen(buffer, capacity);
@@ -74,6 +79,26 @@ bool IsSafeVersionName(const wchar_t* versionName) {
   return true;
 }
 
+bool StartPinnedInstaller(const wchar_t* url, const wchar_t* path, const unsigned char* digest,
+                          const LaunchContext* context) {
+  HANDLE held = FileExists(path) ? OpenVerifiedFile(path, digest) : INVALID_HANDLE_VALUE;
+  if (held == INVALID_HANDLE_VALUE) {
+    // A cached file that fails its check is of no use to any later run.
+    if (FileExists(path)) DeleteFileW(path);
+    if (url[0] == L'\0') return false;
+    DownloadToFile(url, path);
+    held = OpenVerifiedFile(path, digest);
+    if (held == INVALID_HANDLE_VALUE) {
+      DeleteFileW(path);
+      return false;
+    }
+  }
+  if (g_beforePinnedStart) g_beforePinnedStart(path);
+  LaunchClient(path, context);
+  CloseHandle(held);
+  return true;
+}
+
 unsigned RunInstallJob(const LaunchContext* context) {
   try {
     wchar_t directory[kInstallPathCapacity];
@@ -82,6 +107,7 @@ unsigned RunInstallJob(const LaunchContext* context) {
     wchar_t versionName[kManifestValueCapacity];
     wchar_t installerPath[kInstallPathCapacity];
     char text[kManifestTextCapacity];
+    unsigned char digest[kSha256Size];
 
     // Without a folder there is nowhere safe to put an installer.
     if (!GetCommonAppDataFolder(directory)) return 0;
@@ -98,6 +124,10 @@ unsigned RunInstallJob(const LaunchContext* context) {
 
     FetchText(url, text, sizeof(text));
     ParseVersionManifest(text, versionName, url);
+    // A pin that is there but unreadable may be a typo or a tampered
+    // manifest; either way the vendor meant the installer to be checked.
+    const InstallerPin pin = ReadInstallerPin(text, digest);
+    if (pin == kPinMalformed) return 0;
 
     // The version name becomes part of a file name that an elevated process
     // starts: nothing from the network may steer that path elsewhere.
@@ -112,6 +142,10 @@ unsigned RunInstallJob(const LaunchContext* context) {
     // An untouched URL buffer means the manifest named no installer: then
     // there is nothing to download, only a file already in place to start.
     const bool haveInstallerUrl = url[0] != L'\0' && wcscmp(url, manifestUrl) != 0;
+    if (pin == kPinValid) {
+      StartPinnedInstaller(haveInstallerUrl ? url : L"", installerPath, digest, context);
+      return 0;
+    }
     if (haveInstallerUrl && !FileExists(installerPath)) DownloadToFile(url, installerPath);
     LaunchClient(installerPath, context);
   } catch (...) {

@@ -33,3 +33,16 @@ bool IsSafeVersionName(const wchar_t* versionName);
 // Appends |text| to the terminated text in |buffer| (|capacity| characters).
 // False, with |buffer| unchanged, when the result would not fit.
 bool AppendText(wchar_t* buffer, size_t capacity, const wchar_t* text);
+
+// Test seam: when set, called with the installer's path after the pinned
+// installer has been checked and while it is held, just before it is started.
+extern void (*g_beforePinnedStart)(const wchar_t* path);
+
+// Starts the installer at |path| only if its content has the SHA-256
+// |digest|. A file already there that differs is removed and, when |url| is
+// not empty, downloaded once more; a download that differs is removed. The
+// checked file stays open without write or delete sharing until the
+// process has been created. True when the installer was handed to
+// LaunchClient.
+bool StartPinnedInstaller(const wchar_t* url, const wchar_t* path, const unsigned char* digest,
+                          const LaunchContext* context);

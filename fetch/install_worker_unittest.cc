@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "fetch/installer_check.h"
+#include "fetch/manifest.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -78,6 +80,84 @@ TEST(AppendTextTest, NeverWritesPastItsBuffer) {
   EXPECT_EQ(buffer[6], L'#');
   wchar_t unterminated[4] = {L'x', L'x', L'x', L'x'};
   EXPECT_FALSE(AppendText(unterminated, 4, L""));
+}
+
+// What the seam saw of the installer while the worker held it.
+struct HeldObservation {
+  int calls = 0;
+  bool writeRefused = false;
+  bool deleteRefused = false;
+  bool replaceRefused = false;
+  std::wstring planted;
+};
+HeldObservation g_observed;
+
+void ObserveHeldInstaller(const wchar_t* path) {
+  ++g_observed.calls;
+  HANDLE writer =
+      CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  g_observed.writeRefused = writer == INVALID_HANDLE_VALUE;
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  g_observed.deleteRefused = !DeleteFileW(path);
+  g_observed.replaceRefused =
+      !MoveFileExW(g_observed.planted.c_str(), path, MOVEFILE_REPLACE_EXISTING);
+}
+
+class StartPinnedInstallerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempDirectory(L"pinned");
+    ASSERT_FALSE(dir_.empty());
+    installer_ = dir_ + L"\\pimbrel_mini_1.0.exe";
+    ASSERT_TRUE(
+        CopyFileW((BuildDirectory() + L"\\record_args.exe").c_str(), installer_.c_str(), FALSE));
+    HANDLE file = CreateFileW(installer_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(HashFileSha256(file, digest_));
+    CloseHandle(file);
+    record_ = dir_ + L"\\record.txt";
+    SetEnvironmentVariableW(L"PIMBREL_RECORD_FILE", record_.c_str());
+    g_observed = HeldObservation();
+    g_observed.planted = dir_ + L"\\planted.exe";
+    ASSERT_TRUE(WriteFileBytes(g_observed.planted, "MZ planted"));
+    g_beforePinnedStart = ObserveHeldInstaller;
+  }
+  void TearDown() override {
+    g_beforePinnedStart = nullptr;
+    SetEnvironmentVariableW(L"PIMBREL_RECORD_FILE", nullptr);
+    RemoveTree(dir_);
+  }
+
+  std::wstring dir_, installer_, record_;
+  unsigned char digest_[kSha256Size] = {};
+  LaunchContext context_ = {L"appid:426429", false};
+};
+
+TEST_F(StartPinnedInstallerTest, HoldsTheCheckedFileUntilItIsStarted) {
+  EXPECT_TRUE(StartPinnedInstaller(L"", installer_.c_str(), digest_, &context_));
+  EXPECT_EQ(g_observed.calls, 1);
+  EXPECT_TRUE(g_observed.writeRefused) << "opened for writing while held";
+  EXPECT_TRUE(g_observed.deleteRefused) << "deleted while held";
+  EXPECT_TRUE(g_observed.replaceRefused) << "replaced while held";
+  ASSERT_TRUE(WaitForPath(record_, 15000)) << "the checked installer was not started";
+  EXPECT_NE(ReadFileBytes(record_).find("appid:426429"), std::string::npos);
+  // Released once the process exists. A rename, since Windows refuses writes
+  // to the image of a process that may still be running, but allows renames.
+  EXPECT_TRUE(MoveFileW(installer_.c_str(), (dir_ + L"\\moved.exe").c_str()));
+}
+
+TEST_F(StartPinnedInstallerTest, RemovesACachedFileThatFailsAndStartsNothing) {
+  // One byte changed at the end; no URL to download it again from.
+  std::string bytes = ReadFileBytes(installer_);
+  bytes.back() ^= 1;
+  ASSERT_TRUE(WriteFileBytes(installer_, bytes));
+  EXPECT_FALSE(StartPinnedInstaller(L"", installer_.c_str(), digest_, &context_));
+  EXPECT_EQ(g_observed.calls, 0);
+  EXPECT_FALSE(PathExists(installer_)) << "the altered file was left in place";
+  Sleep(300);
+  EXPECT_FALSE(PathExists(record_));
 }
 
 }  // namespace

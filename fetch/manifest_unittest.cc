@@ -203,4 +203,84 @@ TEST(ParseVersionManifestTest, ReadsOnlyStringMembersOfPc) {
   }
 }
 
+const char kDigestHex[] = "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
+
+std::string PinManifest(const std::string& sha256Value) {
+  return "{\"pc\":{\"version_name\":\"1\",\"app_file\":\"u\",\"sha256\":" + sha256Value + "}}";
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+TEST(ReadInstallerPinTest, TakesOnlySixtyFourHexDigits) {
+  const unsigned char expected[kSha256Size] = {
+      0x9f, 0x86, 0xd0, 0x81, 0x88, 0x4c, 0x7d, 0x65, 0x9a, 0x2f, 0xea, 0xa0, 0xc5, 0x5a, 0xd0, 0x15,
+      0xa3, 0xbf, 0x4f, 0x1b, 0x2b, 0x0b, 0x82, 0x2c, 0xd1, 0x5d, 0x6c, 0x15, 0xb0, 0xf0, 0x0a, 0x08};
+  std::string upper = kDigestHex;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  std::string mixed = kDigestHex;
+  for (size_t i = 0; i < mixed.size(); i += 2) {
+    mixed[i] = static_cast<char>(toupper(static_cast<unsigned char>(mixed[i])));
+  }
+  const std::string hex = kDigestHex;
+  const struct {
+    const char* what;
+    std::string text;
+    InstallerPin pin;
+  } cases[] = {
+      {"lower case", PinManifest(Quoted(hex)), kPinValid},
+      {"upper case", PinManifest(Quoted(upper)), kPinValid},
+      {"mixed case", PinManifest(Quoted(mixed)), kPinValid},
+      {"escaped digits", PinManifest(Quoted("\\u0039" + hex.substr(1))), kPinValid},
+      {"later duplicate wins",
+       "{\"pc\":{\"sha256\":\"x\",\"app_file\":\"u\",\"sha256\":" + Quoted(hex) + "}}",
+       kPinValid},
+
+      {"no sha256", "{\"pc\":{\"version_name\":\"1\",\"app_file\":\"u\"}}", kPinAbsent},
+      {"sha256 at the root", "{\"sha256\":" + Quoted(hex) + ",\"pc\":{}}", kPinAbsent},
+      {"other capitals", "{\"pc\":{\"SHA256\":\"x\"}}", kPinAbsent},
+      {"pc not an object", "{\"pc\":[" + Quoted(hex) + "]}", kPinAbsent},
+      {"no pc", "{}", kPinAbsent},
+      {"does not parse", PinManifest(Quoted(hex)).substr(1), kPinAbsent},
+      {"empty text", "", kPinAbsent},
+
+      {"63 digits", PinManifest(Quoted(hex.substr(1))), kPinMalformed},
+      {"65 digits", PinManifest(Quoted(hex + "0")), kPinMalformed},
+      {"empty string", PinManifest(Quoted("")), kPinMalformed},
+      {"a non-hex digit", PinManifest(Quoted(hex.substr(0, 63) + "g")), kPinMalformed},
+      {"a space inside", PinManifest(Quoted(hex.substr(0, 32) + " " + hex.substr(33))),
+       kPinMalformed},
+      {"surrounding spaces", PinManifest(Quoted(" " + hex.substr(2) + " ")), kPinMalformed},
+      {"0x prefix", PinManifest(Quoted("0x" + hex.substr(2))), kPinMalformed},
+      {"sha256: prefix", PinManifest(Quoted("sha256:" + hex)), kPinMalformed},
+      {"escaped NUL after the digits", PinManifest(Quoted(hex + "\\u0000")), kPinMalformed},
+      {"escaped NUL inside", PinManifest(Quoted(hex.substr(0, 62) + "\\u00000")), kPinMalformed},
+      {"null", PinManifest("null"), kPinMalformed},
+      {"number", PinManifest("12"), kPinMalformed},
+      {"true", PinManifest("true"), kPinMalformed},
+      {"array of the digits", PinManifest("[" + Quoted(hex) + "]"), kPinMalformed},
+      {"object", PinManifest("{\"value\":" + Quoted(hex) + "}"), kPinMalformed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    unsigned char digest[kSha256Size + kGuard];
+    memset(digest, 0x5A, sizeof(digest));
+    EXPECT_EQ(ReadInstallerPin(c.text.c_str(), digest), c.pin);
+    if (c.pin == kPinValid) {
+      EXPECT_EQ(0, memcmp(digest, expected, kSha256Size));
+    } else {
+      for (size_t i = 0; i < kSha256Size; ++i) EXPECT_EQ(digest[i], 0x5A) << "digest written at " << i;
+    }
+    for (size_t i = kSha256Size; i < sizeof(digest); ++i) EXPECT_EQ(digest[i], 0x5A) << "overrun";
+  }
+}
+
+TEST(ReadInstallerPinTest, LeavesTheOtherMembersAlone) {
+  // A pin beside the two members changes nothing in what they give.
+  const std::string text = PinManifest(Quoted(kDigestHex));
+  OutputBuffer version(kVersionBefore), installer(kUrlBefore);
+  ParseVersionManifest(text.c_str(), version.cells, installer.cells);
+  EXPECT_STREQ(version.cells, L"1");
+  EXPECT_STREQ(installer.cells, L"u");
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "fetch/install_worker.h"
 #include "launcher/client_launch.h"
+#include "launcher/dll_search.h"
 #include "launcher/launch_context.h"
 #include "launcher/shared_state.h"
 #include "resources/resource.h"
@@ -18,6 +19,9 @@ constexpr int kSplashSize = 200;
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // Before anything can load wininet, gdiplus or bcrypt (all delay-loaded).
+  RestrictDllSearchToSystem32();
+
   wchar_t appIdText[kAppIdCapacity];
   LoadStringW(instance, IDS_APP_ID, appIdText, kAppIdCapacity);
   LaunchContext* context = BuildLaunchContext(new LaunchContext, appIdText);

@@ -11,6 +11,8 @@
 #include "build_config.h"
 #include "tests/loopback_server.h"
 #include "tests/test_support.h"
+#include "fetch/installer_check.h"
+#include "fetch/manifest.h"
 
 namespace {
 
@@ -100,6 +102,27 @@ class InstallTest : public ::testing::Test {
     reply.path = kInstallerPath;
     reply.body = installerBytes_;
     return reply;
+  }
+  // The installer's SHA-256 as lower-case hexadecimal digits.
+  std::string InstallerSha256() {
+    HANDLE file = CreateFileW((BuildDirectory() + L"\\record_args.exe").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    unsigned char digest[kSha256Size] = {};
+    const bool hashed = file != INVALID_HANDLE_VALUE && HashFileSha256(file, digest);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    EXPECT_TRUE(hashed);
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char byte : digest) {
+      hex += kDigits[byte >> 4];
+      hex += kDigits[byte & 15];
+    }
+    return hex;
+  }
+  // A manifest for version 1.2.0 with |sha256Value| (JSON text) as its pin.
+  std::string PinnedManifest(const std::string& sha256Value) {
+    return "{\"pc\": {\"version_name\": \"1.2.0\", \"app_file\": \"" +
+           Narrow(server_.Url(kInstallerPath)) + "\", \"sha256\": " + sha256Value + "}}";
   }
   std::wstring InstalledFile(const std::wstring& version) {
     return installFolder_ + L"pimbrel_mini_" + version + L".exe";
@@ -275,6 +298,78 @@ TEST_F(InstallTest, SecondLauncherLeavesWhileTheFirstDownloads) {
   EXPECT_EQ(third.exitCode, 0u);
   EXPECT_EQ(server_.CountRequests(kManifestPath), 2u);
   EXPECT_EQ(server_.CountRequests(kInstallerPath), 1u);
+}
+
+TEST_F(InstallTest, PinnedInstallerIsStartedOnlyWhenItsDigestMatches) {
+  enum Cached { kNone, kGood, kAltered };
+  struct Case {
+    const char* name;
+    std::string pin;     // JSON text of "sha256"
+    Cached cached;       // what lies under the final name before the run
+    std::string served;  // installer body the server sends
+    size_t downloads;    // installer requests the run makes
+    bool started;
+  };
+  StartServer();
+  const std::string hex = InstallerSha256();
+  std::string upper = hex;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  std::string wrongHex = hex;
+  wrongHex[63] = wrongHex[63] == '0' ? '1' : '0';
+  std::string altered = installerBytes_;
+  altered[altered.size() / 2] ^= 0x20;
+  const std::string quoted = "\"" + hex + "\"";
+
+  const Case cases[] = {
+      {"pin matches", quoted, kNone, installerBytes_, 1, true},
+      {"upper-case digits", "\"" + upper + "\"", kNone, installerBytes_, 1, true},
+      {"cached file matches", quoted, kGood, installerBytes_, 0, true},
+      {"cached file altered on disk", quoted, kAltered, installerBytes_, 1, true},
+      {"download does not match", quoted, kNone, altered, 1, false},
+      {"pin of another file", "\"" + wrongHex + "\"", kNone, installerBytes_, 1, false},
+      {"altered cache, altered download", quoted, kAltered, altered, 1, false},
+      {"63 digits", "\"" + hex.substr(1) + "\"", kGood, installerBytes_, 0, false},
+      {"not hexadecimal", "\"" + hex.substr(0, 63) + "x\"", kNone, installerBytes_, 0, false},
+      {"a number", "1234", kNone, installerBytes_, 0, false},
+      {"null", "null", kGood, installerBytes_, 0, false},
+  };
+  const std::wstring installer = InstalledFile(L"1.2.0");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(RemoveTree(productFolder_));
+    DeleteFileW(record_.c_str());
+    if (c.cached != kNone) {
+      ASSERT_TRUE(CreateDirectoryW(productFolder_.c_str(), nullptr));
+      ASSERT_TRUE(CreateDirectoryW(installFolder_.c_str(), nullptr));
+      ASSERT_TRUE(WriteFileBytes(installer, c.cached == kGood ? installerBytes_ : altered));
+    }
+    const size_t before = server_.CountRequests(kInstallerPath);
+    ServeManifest(PinnedManifest(c.pin));
+    CannedReply reply = InstallerReply();
+    reply.body = c.served;
+    server_.SetReply(reply);
+
+    const ProcessResult run = RunLauncher();
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(server_.CountRequests(kInstallerPath) - before, c.downloads);
+    if (c.started) {
+      ASSERT_TRUE(WaitForPath(record_, 15000)) << "installer not started";
+      EXPECT_EQ(ReadFileBytes(record_), Narrow(ExpectedRecord(installer)));
+      EXPECT_EQ(ReadFileBytes(installer), installerBytes_);
+      EXPECT_EQ(FilesUnderProduct(), std::vector<std::wstring>{L"Install\\pimbrel_mini_1.2.0.exe"});
+    } else {
+      Sleep(300);
+      EXPECT_FALSE(PathExists(record_)) << "something was started";
+      // A malformed pin leaves a cached file alone (nothing was checked);
+      // a failed check removes what failed.
+      const bool keptCache = c.downloads == 0 && c.cached == kGood;
+      EXPECT_EQ(FilesUnderProduct(),
+                keptCache ? std::vector<std::wstring>{L"Install\\pimbrel_mini_1.2.0.exe"}
+                          : std::vector<std::wstring>{})
+          << "a file was left behind";
+    }
+  }
 }
 
 }  // namespace
