@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr DWORD kReadChunk = 64 * 1024;
+constexpr DWORD kReadChunk = 16 * 1024;
 
 }  // namespace
 
@@ -21,9 +21,7 @@ bool HashFileSha256(HANDLE file, unsigned char* digest) {
   // With a null object buffer CNG keeps the hash state itself (Windows 7 on).
   BCRYPT_HASH_HANDLE hash = nullptr;
   bool ok = BCRYPT_SUCCESS(BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0));
-  // Static: the chunk is too large for a comfortable stack frame, and only
-  // the install worker hashes, one file at a time.
-  static unsigned char chunk[kReadChunk];
+  unsigned char chunk[kReadChunk];
   while (ok) {
     DWORD got = 0;
     if (!ReadFile(file, chunk, kReadChunk, &got, nullptr)) {
